@@ -29,6 +29,12 @@ load_result load_frames(int fd, int64_t* frames_read);
 // frame_buffer, in order; sets and returns kept_count.
 int64_t keep_flagged(int64_t count);
 
+// The same compaction on any frames, by a chosen instruction set; every
+// path gives the same result. The best path is picked for this processor.
+enum filter_path { filter_scalar, filter_avx2, filter_avx512 };
+filter_path best_filter_path();
+int64_t compact_kept(uint32_t* frames, int64_t count, filter_path path);
+
 // Turns the kept frames into marker frames in place: channel 1 becomes
 // MARKER_LEVEL at event frames and 0 elsewhere, channel 2 is kept.
 void make_marker_frames();
