@@ -1,6 +1,8 @@
 #include "e2e_support.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -31,7 +33,7 @@ static std::string read_all(int fd) {
 }
 
 tool_run run_tool(const std::string& directory, const std::vector<std::string>& arguments,
-                  const std::string& input_path) {
+                  const std::string& input_path, const std::vector<std::string>& environment) {
     char out_name[] = "/tmp/kordanix-out-XXXXXX";
     char err_name[] = "/tmp/kordanix-err-XXXXXX";
     int out_fd = mkstemp(out_name);
@@ -44,6 +46,12 @@ tool_run run_tool(const std::string& directory, const std::vector<std::string>& 
         dup2(out_fd, 1);
         dup2(err_fd, 2);
         if (chdir(directory.c_str()) != 0) _exit(126);
+        for (const std::string& change : environment) {
+            size_t equals = change.find('=');
+            if (equals == std::string::npos) unsetenv(change.c_str());
+            else setenv(change.substr(0, equals).c_str(), change.c_str() + equals + 1, 1);
+        }
+        alarm(RUN_TIME_LIMIT);  // kept across exec: ends a tool that hangs
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>("kordanix"));
         for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
@@ -81,6 +89,22 @@ void write_file(const std::string& path, const std::string& bytes) {
 bool file_exists(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0;
+}
+
+std::vector<std::string> directory_names(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* directory = opendir(path.c_str());
+    if (directory == nullptr) {
+        ADD_FAILURE() << "cannot list " << path;
+        return names;
+    }
+    while (const dirent* entry = readdir(directory)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(directory);
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string frame_bytes(const std::vector<unsigned>& frames) {
