@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -26,7 +27,7 @@ std::vector<uint32_t> kept_of(const std::vector<uint32_t>& frames) {
 // Every instruction-set path must give the plain stable filter's result, for
 // lengths around the block sizes (the tails are done one frame at a time)
 // and for any density of kept frames.
-TEST(CompactKept, EveryPathMatchesTheStableFilter) {
+TEST(CopyKept, EveryPathMatchesTheStableFilterInPlace) {
     std::mt19937 random(7);
     for (filter_path path : {filter_scalar, filter_avx2, filter_avx512}) {
         if (!cpu_has(path)) continue;
@@ -35,7 +36,7 @@ TEST(CompactKept, EveryPathMatchesTheStableFilter) {
                 std::vector<uint32_t> frames(static_cast<size_t>(length));
                 for (uint32_t& frame : frames) frame = (random() & ~1u) | (random() % 8 < keep_in_8 ? 1u : 0u);
                 std::vector<uint32_t> expected = kept_of(frames);
-                int64_t kept = compact_kept(frames.data(), length, path);
+                int64_t kept = copy_kept(frames.data(), frames.data(), length, path);
                 ASSERT_EQ(kept, static_cast<int64_t>(expected.size())) << "path " << path << " length " << length;
                 frames.resize(expected.size());
                 ASSERT_EQ(frames, expected) << "path " << path << " length " << length;
@@ -44,4 +45,22 @@ TEST(CompactKept, EveryPathMatchesTheStableFilter) {
     }
 }
 
-TEST(CompactKept, BestPathIsOneThisProcessorRuns) { EXPECT_TRUE(cpu_has(best_filter_path())); }
+TEST(CopyKept, BestPathIsOneThisProcessorRuns) { EXPECT_TRUE(cpu_has(best_filter_path())); }
+
+// The loader filters each piece of the input as it arrives: filtering in
+// pieces of any size must equal filtering the whole at once.
+TEST(KeepFlagged, FilteringInPiecesEqualsFilteringTheWhole) {
+    std::mt19937 random(11);
+    std::vector<uint32_t> frames(1000);
+    for (uint32_t& frame : frames) frame = random();
+    std::vector<uint32_t> expected = kept_of(frames);
+    for (int64_t piece : {1, 3, 15, 16, 17, 100, 999}) {
+        ASSERT_TRUE(allocate_frames(frames.size()));
+        std::copy(frames.begin(), frames.end(), frame_buffer);
+        kept_count = 0;
+        for (int64_t from = 0; from < 1000; from += piece) keep_flagged(from, std::min<int64_t>(from + piece, 1000));
+        EXPECT_EQ(std::vector<uint32_t>(frame_buffer, frame_buffer + kept_count), expected) << "pieces of " << piece;
+        release_frames();
+    }
+    kept_count = 0;
+}

@@ -70,7 +70,6 @@ int main(int argc, char** argv) {
     load_result loaded = load_frames(file_in, &frames_read);
     if (loaded == load_no_memory) fail(TEXT_NO_MEMORY, out_path, {file_out});
     if (loaded == load_read_failed) fail(TEXT_NOT_READ, in_path, {file_out, file_obn});
-    keep_flagged(frames_read);
     save(file_out, frame_buffer, static_cast<size_t>(kept_count) * sizeof(uint32_t), out_path, {file_obn});
 
     if (mode == statistics_mode) accumulate_events(ofs_to, ofs_after);  // before the markers overwrite the frames

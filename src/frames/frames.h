@@ -22,18 +22,23 @@ enum load_result { load_done, load_no_memory, load_read_failed };
 
 // Reads the open file whole into frame_buffer and closes it; a file with
 // no length (pipe, FIFO, terminal) is read to its end. Trailing bytes that
-// make no whole frame are ignored. Sets *frames_read.
+// make no whole frame are ignored. The kept frames are moved to the front
+// as the data arrives, while it is still in cache: afterwards kept_count
+// is set and *frames_read counts every whole frame read.
 load_result load_frames(int fd, int64_t* frames_read);
 
-// Moves the frames with KEEP_FLAG among the first `count` to the front of
-// frame_buffer, in order; sets and returns kept_count.
-int64_t keep_flagged(int64_t count);
+// Moves the frames with KEEP_FLAG among frames [from, to) of frame_buffer
+// to follow the kept_count kept frames at its front, in order; frames
+// before `from` have been filtered already. Returns kept_count.
+int64_t keep_flagged(int64_t from, int64_t to);
 
-// The same compaction on any frames, by a chosen instruction set; every
-// path gives the same result. The best path is picked for this processor.
+// Copies the frames with KEEP_FLAG among `count` frames at `source` to
+// `target`, in order, by a chosen instruction set; returns how many. In
+// place when target <= source. Every path gives the same result; the best
+// one is picked for this processor.
 enum filter_path { filter_scalar, filter_avx2, filter_avx512 };
 filter_path best_filter_path();
-int64_t compact_kept(uint32_t* frames, int64_t count, filter_path path);
+int64_t copy_kept(uint32_t* target, const uint32_t* source, int64_t count, filter_path path);
 
 // Turns the kept frames into marker frames in place: channel 1 becomes
 // MARKER_LEVEL at event frames and 0 elsewhere, channel 2 is kept.

@@ -19,7 +19,7 @@ static int32_t partial2[WINDOW_CAPACITY];
 static int32_t negatives1[WINDOW_CAPACITY];
 static int32_t negatives2[WINDOW_CAPACITY];
 
-__attribute__((target_clones("avx2", "default"))) static void add_window(const uint32_t* __restrict frames, int length) {
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) static void add_window(const uint32_t* __restrict frames, int length) {
     for (int j = 0; j < length; j++) {
         int32_t a = static_cast<int16_t>(frames[j] & 0xFFFF);
         int32_t b = static_cast<int16_t>(frames[j] >> 16);
