@@ -154,7 +154,15 @@ INSTANTIATE_TEST_SUITE_P(
         // The largest window: events at 129 and 171 of 300 qualify; 128 and 172
         // lie just outside.
         window_case{"both_offsets_128", 300, {128, 129, 171, 172}, 128, 128, {129, 171}},
-        window_case{"window_of_all_but_two", 258, {1, 129, 257}, 128, 128, {129}}),
+        window_case{"window_of_all_but_two", 258, {1, 129, 257}, 128, 128, {129}},
+        // Events scattered over long quiet stretches, next to each other and
+        // at the edges of what qualifies: none may be skipped or doubled.
+        window_case{"sparse_events",
+                    100,
+                    {3, 18, 19, 34, 35, 50, 66, 80, 94, 95, 96, 97, 99},
+                    2,
+                    3,
+                    {3, 18, 19, 34, 35, 50, 66, 80, 94, 95, 96}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Accumulation, ChannelOneKeepsItsFlagBits) {
