@@ -162,7 +162,14 @@ INSTANTIATE_TEST_SUITE_P(
                     {3, 18, 19, 34, 35, 50, 66, 80, 94, 95, 96, 97, 99},
                     2,
                     3,
-                    {3, 18, 19, 34, 35, 50, 66, 80, 94, 95, 96}}),
+                    {3, 18, 19, 34, 35, 50, 66, 80, 94, 95, 96}},
+        // Events 17 frames apart: each follows a stretch of 16 quiet frames.
+        window_case{"events_after_quiet_stretches",
+                    200,
+                    {3, 20, 37, 60, 77, 94, 111, 150, 167, 196, 197, 199},
+                    2,
+                    3,
+                    {3, 20, 37, 60, 77, 94, 111, 150, 167, 196}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Accumulation, ChannelOneKeepsItsFlagBits) {
