@@ -48,6 +48,9 @@ void make_marker_frames();
 void release_frames();
 
 // The buffer itself: one zero-filled block, grown in place when a stream of
-// unknown length needs more. Return false when memory runs out.
+// unknown length needs more. Return false when memory runs out. The block
+// has FRAME_SLACK readable frames past the `count` asked for, so a vector
+// loop may load a whole block that ends past the last frame.
+constexpr size_t FRAME_SLACK = 16;
 bool allocate_frames(size_t count);
 bool grow_frames(size_t count);

@@ -9,39 +9,45 @@ int64_t sign1[WINDOW_CAPACITY];
 int64_t sign2[WINDOW_CAPACITY];
 int window_length = 0;
 
-// The inner loop adds into 32-bit partial sums, which vectorise well; they
-// are carried into the 64-bit sums before they could wrap: 65535 events
-// of full-scale samples still fit.
-constexpr int64_t EVENTS_PER_CARRY = 65535;
+// Window positions are added 16 at a time over a batch of events, in
+// 32-bit lanes that stay in registers; each batch is then added to the
+// 64-bit sums. A batch of 256 full-scale events cannot wrap a lane.
+constexpr int LANES = 16;
+constexpr int EVENT_BATCH = 256;
+typedef uint32_t frame_lanes __attribute__((vector_size(LANES * sizeof(uint32_t))));
+typedef int32_t sample_lanes __attribute__((vector_size(LANES * sizeof(int32_t))));
 
-static int32_t partial1[WINDOW_CAPACITY];
-static int32_t partial2[WINDOW_CAPACITY];
-static int32_t negatives1[WINDOW_CAPACITY];
-static int32_t negatives2[WINDOW_CAPACITY];
+// Kept index at which each batched event's window starts.
+static int64_t batch_starts[EVENT_BATCH];
+static int batch_count = 0;
 
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) static void add_window(const uint32_t* __restrict frames, int length) {
-    for (int j = 0; j < length; j++) {
-        int32_t a = static_cast<int16_t>(frames[j] & 0xFFFF);
-        int32_t b = static_cast<int16_t>(frames[j] >> 16);
-        partial1[j] += a;
-        partial2[j] += b;
-        negatives1[j] += static_cast<int32_t>(static_cast<uint32_t>(a) >> 31);
-        negatives2[j] += static_cast<int32_t>(static_cast<uint32_t>(b) >> 31);
+// Adds window positions [first, first + LANES) of every batched event. A
+// block may reach up to LANES - 1 frames past a window's end: the frame
+// buffer has that much slack, and those lanes are not used.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) static void add_positions(int first) {
+    sample_lanes total1{}, total2{}, minus1{}, minus2{};
+    for (int e = 0; e < batch_count; e++) {
+        frame_lanes frames;
+        memcpy(&frames, frame_buffer + batch_starts[e] + first, sizeof frames);
+        sample_lanes a = reinterpret_cast<sample_lanes>(frames << 16) >> 16;  // channel 1, sign-extended
+        sample_lanes b = reinterpret_cast<sample_lanes>(frames) >> 16;        // channel 2
+        total1 += a;
+        total2 += b;
+        minus1 += a >> 31;  // -1 for every negative sample
+        minus2 += b >> 31;
+    }
+    int used = window_length - first < LANES ? window_length - first : LANES;
+    for (int lane = 0; lane < used; lane++) {
+        sum1[first + lane] += total1[lane];
+        sum2[first + lane] += total2[lane];
+        sign1[first + lane] += batch_count + 2 * int64_t{minus1[lane]};
+        sign2[first + lane] += batch_count + 2 * int64_t{minus2[lane]};
     }
 }
 
-// Moves the partial sums of `events` windows into the 64-bit sums.
-static void carry_partials(int64_t events) {
-    for (int j = 0; j < window_length; j++) {
-        sum1[j] += partial1[j];
-        sum2[j] += partial2[j];
-        sign1[j] += events - 2 * int64_t{negatives1[j]};
-        sign2[j] += events - 2 * int64_t{negatives2[j]};
-    }
-    memset(partial1, 0, sizeof partial1);
-    memset(partial2, 0, sizeof partial2);
-    memset(negatives1, 0, sizeof negatives1);
-    memset(negatives2, 0, sizeof negatives2);
+static void add_batch() {
+    for (int first = 0; first < window_length; first += LANES) add_positions(first);
+    batch_count = 0;
 }
 
 // True when any of the 16 frames from `frames` on has EVENT_FLAG. Events
@@ -59,9 +65,8 @@ void accumulate_events(int ofs_to, int ofs_after) {
     memset(sum2, 0, sizeof sum2);
     memset(sign1, 0, sizeof sign1);
     memset(sign2, 0, sizeof sign2);
-    carry_partials(0);
+    batch_count = 0;
     // Qualifying indices: ofs_to < v < kept_count - ofs_after.
-    int64_t events = 0;
     int64_t end = kept_count - ofs_after;
     for (int64_t v = ofs_to + 1; v < end; v++) {
         if (v + 16 <= end && !any_event_among_16(frame_buffer + v)) {
@@ -69,11 +74,8 @@ void accumulate_events(int ofs_to, int ofs_after) {
             continue;
         }
         if ((frame_buffer[v] & EVENT_FLAG) == 0) continue;
-        add_window(frame_buffer + v - ofs_to, window_length);
-        if (++events == EVENTS_PER_CARRY) {
-            carry_partials(events);
-            events = 0;
-        }
+        batch_starts[batch_count++] = v - ofs_to;
+        if (batch_count == EVENT_BATCH) add_batch();
     }
-    carry_partials(events);
+    add_batch();
 }
