@@ -1,6 +1,6 @@
 // Writes the bundled example recording: 20 seconds at 1000 frames a
-// second. Channel 2 answers every event with a damped wave; channel 1 is a
-// slow drift. Three frames in four carry the keep flag, and an event comes
+// second. Channel 2 answers every event with a damped wave, channel 1 with
+// a short negative pulse, both over a little noise. Three frames in four carry the keep flag, and an event comes
 // about every 250 frames. Deterministic: the same bytes on every machine.
 #include <cmath>
 #include <cstdint>
@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
         since_event = event ? 0 : since_event + 1;
         double answer = since_event < 100 ? 12000.0 * std::exp(-since_event / 30.0) * std::sin(since_event / 6.0) : 0.0;
         auto channel2 = static_cast<int16_t>(std::lround(answer) + jitter);
-        auto channel1 = static_cast<int16_t>(std::lround(3000.0 * std::sin(i / 700.0)) + jitter);
+        double pulse = since_event < 40 ? -6000.0 * std::exp(-since_event / 8.0) : 0.0;
+        auto channel1 = static_cast<int16_t>(std::lround(pulse) - jitter);
         uint16_t flags = (i % 4 != 3 || event ? 0x0001 : 0) | (event ? 0x0010 : 0);
         uint16_t low = static_cast<uint16_t>((static_cast<uint16_t>(channel1) & ~0x0011u) | flags);
         uint32_t frame = low | (static_cast<uint32_t>(static_cast<uint16_t>(channel2)) << 16);
