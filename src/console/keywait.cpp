@@ -13,7 +13,8 @@ constexpr int KEY_TAIL_MS = 50;
 static int console_fd = -1;
 static struct termios saved_mode;
 static const int ending_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-static struct sigaction saved_actions[4];
+constexpr int ENDING_SIGNAL_COUNT = sizeof ending_signals / sizeof ending_signals[0];
+static struct sigaction saved_actions[ENDING_SIGNAL_COUNT];
 
 void open_console_input() {
     console_fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -29,11 +30,11 @@ static void guard_signals() {
     struct sigaction action {};
     action.sa_handler = restore_and_reraise;
     sigemptyset(&action.sa_mask);
-    for (int i = 0; i < 4; i++) sigaction(ending_signals[i], &action, &saved_actions[i]);
+    for (int i = 0; i < ENDING_SIGNAL_COUNT; i++) sigaction(ending_signals[i], &action, &saved_actions[i]);
 }
 
 static void release_signals() {
-    for (int i = 0; i < 4; i++) sigaction(ending_signals[i], &saved_actions[i], nullptr);
+    for (int i = 0; i < ENDING_SIGNAL_COUNT; i++) sigaction(ending_signals[i], &saved_actions[i], nullptr);
 }
 
 // Reads one byte; false on end of input or an error.
