@@ -1,8 +1,8 @@
 // floor FILE_IN FILE_OUT KEPT_FRAMES [FILE_OBN]
 //
-// The least any whole-file run can do: read FILE_IN whole into one buffer
-// of the kind kordanix uses (an anonymous mapping advised for huge pages,
-// used as it is where the advice is refused), with large reads, then write
+// The least any whole-file run can do: read FILE_IN whole into kordanix's
+// own frame buffer (an anonymous mapping advised for huge pages, used as it
+// is where the advice is refused), with large reads, then write
 // the first KEPT_FRAMES frames to FILE_OUT in one write and, when given, to
 // FILE_OBN in another. No filtering: KEPT_FRAMES is known beforehand. The
 // benchmark measures kordanix against this.
@@ -11,9 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "console/files.h"
+#include "frames/frames.h"
 
 namespace {
 
@@ -31,20 +33,9 @@ bool read_all(int fd, char* bytes, size_t size) {
     return true;
 }
 
-bool write_file(const char* path, const char* bytes, size_t size) {
+bool write_file(const char* path, const void* bytes, size_t size) {
     int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    while (size > 0) {  // one call unless the system splits it
-        ssize_t written = write(fd, bytes, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) {
-            close(fd);
-            return false;
-        }
-        bytes += written;
-        size -= static_cast<size_t>(written);
-    }
-    return close(fd) == 0;
+    return fd >= 0 && write_and_close(fd, bytes, size);
 }
 
 [[noreturn]] void fail(const char* what) {
@@ -70,17 +61,12 @@ int main(int argc, char** argv) {
         fprintf(stderr, "floor: %llu kept frames do not fit in %s\n", kept, argv[1]);
         return 2;
     }
-    char* buffer = nullptr;
-    if (size > 0) {
-        void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (block == MAP_FAILED) fail("mmap");
-        madvise(block, size, MADV_HUGEPAGE);  // only advice: refused is fine
-        buffer = static_cast<char*>(block);
-        if (!read_all(fd, buffer, size)) fail(argv[1]);
-    }
+    size_t frames = size / sizeof(uint32_t);
+    if (!allocate_frames(frames)) fail("memory");
+    if (frames > 0 && !read_all(fd, reinterpret_cast<char*>(frame_buffer), frames * sizeof(uint32_t))) fail(argv[1]);
     close(fd);
-    if (!write_file(argv[2], buffer, kept_bytes)) fail(argv[2]);
-    if (argc == 5 && !write_file(argv[4], buffer, kept_bytes)) fail(argv[4]);
-    if (buffer != nullptr) munmap(buffer, size);
+    if (!write_file(argv[2], frame_buffer, kept_bytes)) fail(argv[2]);
+    if (argc == 5 && !write_file(argv[4], frame_buffer, kept_bytes)) fail(argv[4]);
+    release_frames();
     return 0;
 }

@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "console/files.h"
+
 namespace {
 
 constexpr uint32_t KEEP_FLAG = 0x0001;
@@ -38,18 +40,6 @@ bool read_fraction(const char* text, uint64_t* bound) {
     double fraction = strtod(text, &end);
     if (end == text || *end != '\0' || !(fraction >= 0.0 && fraction <= 1.0)) return false;
     *bound = static_cast<uint64_t>(fraction * 4294967296.0 + 0.5);
-    return true;
-}
-
-bool write_all(int fd, const void* data, size_t size) {
-    const char* next = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t written = write(fd, next, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        next += written;
-        size -= static_cast<size_t>(written);
-    }
     return true;
 }
 
